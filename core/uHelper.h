@@ -1,0 +1,100 @@
+// The export name reader: turns a module file into the ordered list of the
+// names in its export name table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ImageHelp.h"
+
+namespace kestrove {
+
+// An unsorted list of 8-bit strings, duplicates allowed. All names live in
+// one byte buffer with an end offset per name, so a million names cost
+// little more than their bytes and copying the list is two memory copies.
+class TNameList {
+ public:
+  TNameList() = default;
+  ~TNameList();
+  TNameList(const TNameList& other);
+  TNameList& operator=(const TNameList& other);
+  TNameList(TNameList&& other) noexcept;
+  TNameList& operator=(TNameList&& other) noexcept;
+
+  std::size_t Count() const { return ends_.size(); }
+  bool Empty() const { return ends_.empty(); }
+  std::string_view operator[](std::size_t index) const {
+    const std::uint32_t begin = index == 0 ? 0 : ends_[index - 1];
+    return {bytes_ + begin, ends_[index] - begin};
+  }
+
+  void Clear();
+  // Appends a copy of `name`; false (and nothing added) when the list would
+  // pass its 4 GiB of name bytes or memory runs out.
+  bool TryAdd(std::string_view name);
+  void Add(std::string_view name);  // throws std::bad_alloc where TryAdd fails
+  void Reserve(std::size_t names, std::size_t bytes);
+
+  // The names' bytes back to back, without separators.
+  const char* Bytes() const { return bytes_; }
+  std::size_t ByteCount() const { return size_; }
+
+  friend bool operator==(const TNameList& a, const TNameList& b);
+
+ private:
+  bool Grow(std::size_t needed);
+
+  char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  std::vector<std::uint32_t> ends_;
+};
+
+// Raised after the 1,048,576th name of a name table that holds more.
+class ERangeError : public std::runtime_error {
+ public:
+  ERangeError() : std::runtime_error("Range check error") {}
+};
+
+// The most names one reading takes from a name table.
+inline constexpr std::uint32_t kMaxNameIndex = 0xFFFFF;
+
+// How a reading ended.
+enum class ReadOutcome {
+  Complete,           // every name of the table was read (possibly none)
+  NotModule,          // the file could not be mapped as a module
+  NoExportDirectory,  // the module exports nothing by name or ordinal
+  TableDamaged,       // a name pointer table entry lies outside the file
+  NameUnterminated,   // a name runs to the end of the file without a NUL
+  FileShrank,         // the file was cut short while it was being read
+};
+
+struct ReadReport {
+  ReadOutcome outcome = ReadOutcome::Complete;
+  platform::ImageError imageError = platform::ImageError::None;
+  std::size_t namesRead = 0;
+};
+
+// One sentence on why a reading gave fewer names than the table promised,
+// or an empty string for Complete and NoExportDirectory.
+std::string DescribeReport(const ReadReport& report);
+
+// Clears `Names`, then appends every name of the module's export name table
+// in table order: duplicates kept, bytes unchanged, and the empty string for
+// a name whose address lies in no section. A file that is not a usable
+// module leaves the list empty. A damaged table ends the reading with the
+// names read so far. CompleteReading is accepted and changes nothing.
+// Throws ERangeError after the 1,048,576th name, with those names kept.
+void ReadExportNames(const std::string& FileName, TNameList& Names, bool CompleteReading);
+
+// The same reading, telling how it ended.
+ReadReport ReadExportNamesEx(const std::string& FileName, TNameList& Names);
+
+// The same reading over a module already in memory.
+ReadReport ReadExportNamesFromImage(const platform::PeImage& image, TNameList& Names);
+
+}  // namespace kestrove

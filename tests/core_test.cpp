@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PeWriter.h"
+#include "TempDir.h"
+#include "uHelper.h"
+
+using kestrove::ERangeError;
+using kestrove::ReadExportNames;
+using kestrove::ReadExportNamesEx;
+using kestrove::ReadOutcome;
+using kestrove::TNameList;
+using kestrove::testing::BuildPe;
+using kestrove::testing::PeModule;
+using kestrove::testing::TempDir;
+using kestrove::testing::WriteBytes;
+
+namespace {
+
+std::vector<std::string> ToVector(const TNameList& names) {
+  std::vector<std::string> v;
+  for (std::size_t i = 0; i < names.Count(); ++i) v.emplace_back(names[i]);
+  return v;
+}
+
+TNameList ListOf(const std::vector<std::string>& names) {
+  TNameList list;
+  for (const auto& n : names) list.Add(n);
+  return list;
+}
+
+// Writes `module` into its own folder and reads it back.
+struct Reading {
+  std::vector<std::string> names;
+  ReadOutcome outcome;
+};
+
+Reading Read(const PeModule& module) {
+  TempDir dir;
+  const std::string path = dir.File("module.dll");
+  WriteBytes(path, BuildPe(module).bytes);
+  TNameList names;
+  const auto report = ReadExportNamesEx(path, names);
+  return {ToVector(names), report.outcome};
+}
+
+}  // namespace
+
+TEST(TNameList, HoldsDuplicatesEmptyNamesAndHighBytesAndCopiesWhole) {
+  const std::vector<std::string> input = {"b", "a", "", "a", std::string("\xE9t\xE9\x00x", 5)};
+  TNameList list = ListOf(input);
+  EXPECT_EQ(list.Count(), 5u);
+  EXPECT_EQ(list.ByteCount(), 1u + 1 + 0 + 1 + 5);
+  EXPECT_EQ(ToVector(list), input);
+
+  TNameList copy = list;
+  EXPECT_EQ(copy, list);
+  list.Clear();
+  EXPECT_TRUE(list.Empty());
+  EXPECT_EQ(ToVector(copy), input);  // the copy owns its bytes
+
+  TNameList moved = std::move(copy);
+  EXPECT_EQ(ToVector(moved), input);
+  EXPECT_TRUE(copy.Empty());  // NOLINT(bugprone-use-after-move): moved-from is empty by design
+  list = moved;
+  EXPECT_EQ(list, moved);
+}
+
+// Modules that read in full: what the list holds afterwards.
+TEST(ReadExportNames, ListsNamesInTableOrder) {
+  struct Case {
+    const char* what;
+    PeModule module;
+    std::vector<std::string> expected;
+    ReadOutcome outcome = ReadOutcome::Complete;
+  };
+  PeModule sorted;
+  sorted.names = {"Alpha", "Beta", "Gamma"};
+  PeModule plus = sorted;
+  plus.pe32plus = true;
+  PeModule unsorted;
+  unsorted.names = {"zeta", "Alpha", "mu", "Beta"};
+  PeModule duplicates;
+  duplicates.names = {"Same", "Same", "Other", "Same"};
+  PeModule highBytes;
+  highBytes.names = {"caf\xE9", "\xFF\x80\x7F", "plain"};
+  PeModule outside;
+  outside.names = {"First", "Lost", "Third", "Gone"};
+  outside.nameRva = {{1, 0x00000010}, {3, 0xFFFFFFF0}};  // headers; no section
+  PeModule forwarded;  // forwarders carry their exported name like any other
+  forwarded.names = {"ExitProcess", "HeapAlloc"};
+  PeModule ordinalsOnly;
+  ordinalsOnly.names = {};
+  PeModule noExports;
+  noExports.names = {"Hidden"};
+  noExports.exportDirectory = false;
+  PeModule namesAtTheEnd = sorted;
+  namesAtTheEnd.namesLast = true;
+  PeModule empty;
+  empty.names = {""};
+
+  const Case cases[] = {
+      {"three names", sorted, {"Alpha", "Beta", "Gamma"}},
+      {"PE32+", plus, {"Alpha", "Beta", "Gamma"}},
+      {"unsorted table", unsorted, {"zeta", "Alpha", "mu", "Beta"}},
+      {"duplicates", duplicates, {"Same", "Same", "Other", "Same"}},
+      {"bytes above 0x7F", highBytes, {"caf\xE9", "\xFF\x80\x7F", "plain"}},
+      {"name outside every section", outside, {"First", "", "Third", ""}},
+      {"forwarded exports", forwarded, {"ExitProcess", "HeapAlloc"}},
+      {"ordinal-only module", ordinalsOnly, {}},
+      {"no export directory", noExports, {}, ReadOutcome::NoExportDirectory},
+      {"names at the end of the file", namesAtTheEnd, {"Alpha", "Beta", "Gamma"}},
+      {"an empty name", empty, {""}},
+  };
+  for (const Case& c : cases) {
+    const Reading r = Read(c.module);
+    EXPECT_EQ(r.names, c.expected) << c.what;
+    EXPECT_EQ(r.outcome, c.outcome) << c.what;
+  }
+}
+
+// Damaged tables end the reading and keep the names read so far.
+TEST(ReadExportNames, StopsAtADamagedTableKeepingWhatWasRead) {
+  struct Case {
+    const char* what;
+    PeModule module;
+    std::vector<std::string> expected;
+    ReadOutcome outcome;
+  };
+  PeModule pastEnd;
+  pastEnd.names = {"One", "Two"};
+  pastEnd.numberOfNames = 5;  // the table ends the file after two entries
+  PeModule huge = pastEnd;
+  huge.numberOfNames = 0xFFFFFFFF;
+  PeModule unterminated;
+  unterminated.names = {"One", "Two", "Thre"};
+  unterminated.namesLast = true;
+  unterminated.terminateLast = false;
+  PeModule tableNowhere;
+  tableNowhere.names = {"One"};
+  tableNowhere.addressOfNames = 0x00FFFFF0;
+  PeModule tableAtTheTop;
+  tableAtTheTop.names = {"One"};
+  tableAtTheTop.addressOfNames = 0xFFFFFFFC;
+
+  const Case cases[] = {
+      {"NumberOfNames past the end", pastEnd, {"One", "Two"}, ReadOutcome::TableDamaged},
+      {"NumberOfNames 0xFFFFFFFF", huge, {"One", "Two"}, ReadOutcome::TableDamaged},
+      {"last name without a NUL", unterminated, {"One", "Two"}, ReadOutcome::NameUnterminated},
+      {"name table in no section", tableNowhere, {}, ReadOutcome::TableDamaged},
+      {"name table RVA near 0xFFFFFFFF", tableAtTheTop, {}, ReadOutcome::TableDamaged},
+  };
+  for (const Case& c : cases) {
+    const Reading r = Read(c.module);
+    EXPECT_EQ(r.names, c.expected) << c.what;
+    EXPECT_EQ(r.outcome, c.outcome) << c.what;
+  }
+}
+
+TEST(ReadExportNames, ClearsTheListForFilesItCannotUse) {
+  TempDir dir;
+  WriteBytes(dir.File("empty.dll"), {});
+  WriteBytes(dir.File("text.txt"), std::vector<std::uint8_t>(100, 'a'));
+  PeModule m;
+  m.names = {"Kept"};
+  WriteBytes(dir.File("good.dll"), BuildPe(m).bytes);
+
+  for (const std::string& path : std::vector<std::string>{dir.File("empty.dll"), dir.File("text.txt"),
+                                 dir.File("missing.dll"), dir.Path().string()}) {
+    TNameList names;
+    ReadExportNames(dir.File("good.dll"), names, false);
+    ASSERT_EQ(names.Count(), 1u);
+    ReadExportNames(path, names, false);
+    EXPECT_TRUE(names.Empty()) << path;
+  }
+}
+
+TEST(ReadExportNames, ASecondModuleReplacesTheFirst) {
+  TempDir dir;
+  PeModule first;
+  first.names = {"A1", "A2", "A3"};
+  PeModule second;
+  second.names = {"B1"};
+  WriteBytes(dir.File("first.dll"), BuildPe(first).bytes);
+  WriteBytes(dir.File("second.dll"), BuildPe(second).bytes);
+  TNameList names;
+  ReadExportNames(dir.File("first.dll"), names, false);
+  ReadExportNames(dir.File("second.dll"), names, false);
+  EXPECT_EQ(ToVector(names), std::vector<std::string>{"B1"});
+}
+
+TEST(ReadExportNames, CompleteReadingListsTheSameNames) {
+  TempDir dir;
+  PeModule m;
+  m.names = {"b", "a", "b", ""};
+  m.nameRva = {{3, 0xFFFF0000}};
+  WriteBytes(dir.File("m.dll"), BuildPe(m).bytes);
+  TNameList plain;
+  TNameList complete;
+  ReadExportNames(dir.File("m.dll"), plain, false);
+  ReadExportNames(dir.File("m.dll"), complete, true);
+  EXPECT_EQ(plain, complete);
+  EXPECT_EQ(plain.Count(), 4u);
+}
+
+// The name pointer table is read up to index 0xFFFFF; one more name raises
+// the range error with every name read so far kept.
+TEST(ReadExportNames, RaisesTheRangeErrorPastTheLimitKeepingTheNames) {
+  TempDir dir;
+  PeModule atLimit;
+  atLimit.names = {"N"};
+  atLimit.sharedNameCount = 1'048'576;
+  PeModule overLimit = atLimit;
+  overLimit.sharedNameCount = 1'048'577;
+  WriteBytes(dir.File("at.dll"), BuildPe(atLimit).bytes);
+  WriteBytes(dir.File("over.dll"), BuildPe(overLimit).bytes);
+
+  TNameList names;
+  ReadExportNames(dir.File("at.dll"), names, false);
+  EXPECT_EQ(names.Count(), 1'048'576u);
+
+  try {
+    ReadExportNames(dir.File("over.dll"), names, false);
+    FAIL() << "no range error";
+  } catch (const ERangeError& e) {
+    EXPECT_STREQ(e.what(), "Range check error");
+  }
+  ASSERT_EQ(names.Count(), 1'048'576u);
+  EXPECT_EQ(names[0], "N");
+  EXPECT_EQ(names[1'048'575], "N");
+}
+
+TEST(ReadExportNames, DescribesWhyAReadingFellShort) {
+  kestrove::ReadReport report;
+  report.outcome = ReadOutcome::TableDamaged;
+  report.namesRead = 2;
+  EXPECT_EQ(kestrove::DescribeReport(report),
+            "Name table runs past the end of the file after 2 names");
+  report.outcome = ReadOutcome::NoExportDirectory;
+  EXPECT_EQ(kestrove::DescribeReport(report), "");
+  report.outcome = ReadOutcome::NotModule;
+  report.imageError = kestrove::platform::ImageError::NoSuchFile;
+  EXPECT_EQ(kestrove::DescribeReport(report), "No such file or directory");
+}
