@@ -201,8 +201,8 @@ std::string DescribeReport(const ReadReport& report) {
     case ReadOutcome::NotModule:
       return platform::DescribeImageError(report.imageError);
     case ReadOutcome::TableDamaged:
-      return "Name table runs past the end of the file after " +
-             std::to_string(report.namesRead) + " names";
+      return "Name table runs past the end of the file after " + std::to_string(report.namesRead) +
+             " names";
     case ReadOutcome::NameUnterminated:
       return "Name " + std::to_string(report.namesRead + 1) +
              " runs to the end of the file without a terminating NUL";

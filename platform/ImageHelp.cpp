@@ -16,9 +16,7 @@ namespace kestrove::platform {
 
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 std::uint32_t Le32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -130,8 +128,7 @@ bool PeImage::SectionHolds(std::uint32_t index, std::uint32_t rva) const {
   // 64-bit arithmetic: a section near the top of the address space cannot
   // wrap around to cover low addresses.
   return rva >= s.virtualAddress &&
-         static_cast<std::uint64_t>(rva) <
-             static_cast<std::uint64_t>(s.virtualAddress) + s.rawSize;
+         static_cast<std::uint64_t>(rva) < static_cast<std::uint64_t>(s.virtualAddress) + s.rawSize;
 }
 
 ByteView PeImage::At(std::uint32_t index, std::uint32_t rva) const {
@@ -228,8 +225,7 @@ ImageError MappedFile::Open(const std::string& path) {
   Close();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    return (errno == ENOENT || errno == ENOTDIR) ? ImageError::NoSuchFile
-                                                 : ImageError::CannotOpen;
+    return (errno == ENOENT || errno == ENOTDIR) ? ImageError::NoSuchFile : ImageError::CannotOpen;
   }
   struct stat st;
   if (::fstat(fd, &st) != 0) {

@@ -64,7 +64,7 @@ class PeImage {
  private:
   struct Section {
     std::uint32_t virtualAddress;
-    std::uint32_t rawSize;      // clamped to the bytes the file really has
+    std::uint32_t rawSize;  // clamped to the bytes the file really has
     std::uint64_t rawPointer;
   };
   bool SectionHolds(std::uint32_t index, std::uint32_t rva) const;

@@ -153,7 +153,8 @@ PeBytes BuildPe(const PeModule& m) {
   auto section = [&](int index, const char* name, std::uint32_t rva, std::uint32_t virtualSize,
                      std::uint32_t rawSize, std::uint32_t rawPointer, std::uint32_t flags) {
     const std::uint64_t s = l.sectionTable + 40 * index;
-    for (int i = 0; name[i] != '\0' && i < 8; ++i) pe.bytes[s + i] = static_cast<std::uint8_t>(name[i]);
+    for (int i = 0; name[i] != '\0' && i < 8; ++i)
+      pe.bytes[s + i] = static_cast<std::uint8_t>(name[i]);
     pe.Put32(s + 8, virtualSize);
     pe.Put32(s + 12, rva);
     pe.Put32(s + 16, rawSize);

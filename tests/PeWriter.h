@@ -34,14 +34,14 @@ struct PeModule {
 
 // Where the parts of a built module lie, for tests that damage it further.
 struct PeLayout {
-  std::uint64_t ntHeaders = 0;       // "PE\0\0"
+  std::uint64_t ntHeaders = 0;  // "PE\0\0"
   std::uint64_t optionalHeader = 0;
   std::uint64_t sectionTable = 0;
-  std::uint64_t exportEntry = 0;     // data directory entry 0 (RVA, size)
-  std::uint64_t exportDirectory = 0; // file offset of the 40-byte directory
-  std::uint64_t nameTable = 0;       // file offset of the name pointer table
-  std::uint32_t edataRva = 0;        // RVA of the export section
-  std::uint64_t edataOffset = 0;     // file offset of the export section
+  std::uint64_t exportEntry = 0;      // data directory entry 0 (RVA, size)
+  std::uint64_t exportDirectory = 0;  // file offset of the 40-byte directory
+  std::uint64_t nameTable = 0;        // file offset of the name pointer table
+  std::uint32_t edataRva = 0;         // RVA of the export section
+  std::uint64_t edataOffset = 0;      // file offset of the export section
 };
 
 struct PeBytes {

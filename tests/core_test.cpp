@@ -167,8 +167,9 @@ TEST(ReadExportNames, ClearsTheListForFilesItCannotUse) {
   m.names = {"Kept"};
   WriteBytes(dir.File("good.dll"), BuildPe(m).bytes);
 
-  for (const std::string& path : std::vector<std::string>{dir.File("empty.dll"), dir.File("text.txt"),
-                                 dir.File("missing.dll"), dir.Path().string()}) {
+  for (const std::string& path :
+       std::vector<std::string>{dir.File("empty.dll"), dir.File("text.txt"),
+                                dir.File("missing.dll"), dir.Path().string()}) {
     TNameList names;
     ReadExportNames(dir.File("good.dll"), names, false);
     ASSERT_EQ(names.Count(), 1u);

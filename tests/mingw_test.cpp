@@ -40,7 +40,8 @@ std::vector<std::string> ObjdumpNames(const Dll& dll) {
   if (pipe == nullptr) return {};
   std::string output;
   char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, n);
   ::pclose(pipe);
 
   std::vector<std::string> names;

@@ -58,8 +58,7 @@ TEST(PeImage, RejectsDamagedHeaders) {
   };
   const Case cases[] = {
       {"empty", [](PeBytes& pe) { pe.bytes.clear(); }, ImageError::Empty},
-      {"shorter than a DOS header", [](PeBytes& pe) { pe.bytes.resize(63); },
-       ImageError::TooSmall},
+      {"shorter than a DOS header", [](PeBytes& pe) { pe.bytes.resize(63); }, ImageError::TooSmall},
       {"no MZ", [](PeBytes& pe) { pe.bytes[0] = 'X'; }, ImageError::NotModule},
       {"e_lfanew past the end", [](PeBytes& pe) { pe.Put32(0x3C, 0xFFFFFFF0); },
        ImageError::NotModule},
@@ -74,8 +73,8 @@ TEST(PeImage, RejectsDamagedHeaders) {
        [](PeBytes& pe) { pe.Put16(pe.layout.ntHeaders + 20, 40); }, ImageError::NotModule},
       {"optional header past the end",
        [](PeBytes& pe) { pe.Put16(pe.layout.ntHeaders + 20, 0xFFFF); }, ImageError::NotModule},
-      {"section table past the end",
-       [](PeBytes& pe) { pe.Put16(pe.layout.ntHeaders + 6, 0xFFFF); }, ImageError::NotModule},
+      {"section table past the end", [](PeBytes& pe) { pe.Put16(pe.layout.ntHeaders + 6, 0xFFFF); },
+       ImageError::NotModule},
       {"headers cut short", [](PeBytes& pe) { pe.bytes.resize(pe.layout.sectionTable + 20); },
        ImageError::NotModule},
   };
@@ -93,20 +92,21 @@ TEST(PeImage, TranslatesOnlyAddressesInSectionFileData) {
   const PeBytes pe = SmallModule();
   PeImage image;
   ASSERT_EQ(image.Parse(ViewOf(pe.bytes)), ImageError::None);
-  const std::uint32_t edataSize = static_cast<std::uint32_t>(pe.bytes.size() - pe.layout.edataOffset);
+  const std::uint32_t edataSize =
+      static_cast<std::uint32_t>(pe.bytes.size() - pe.layout.edataOffset);
   struct Case {
     std::uint32_t rva;
     bool found;
     std::uint64_t offset;  // expected file offset when found
   };
   const Case cases[] = {
-      {0x1000, true, 0x400},                                       // start of .text
-      {0x11FF, true, 0x5FF},                                       // last byte of .text's data
-      {0x1200, false, 0},                                          // past .text's file data
-      {0x0010, false, 0},                                          // in the headers
-      {pe.layout.edataRva, true, pe.layout.edataOffset},           // start of .edata
+      {0x1000, true, 0x400},                              // start of .text
+      {0x11FF, true, 0x5FF},                              // last byte of .text's data
+      {0x1200, false, 0},                                 // past .text's file data
+      {0x0010, false, 0},                                 // in the headers
+      {pe.layout.edataRva, true, pe.layout.edataOffset},  // start of .edata
       {pe.layout.edataRva + edataSize - 1, true, pe.bytes.size() - 1},
-      {pe.layout.edataRva + edataSize, false, 0},                  // just past the end
+      {pe.layout.edataRva + edataSize, false, 0},  // just past the end
       {0xFFFFFFFF, false, 0},
   };
   SectionCursor cursor;

@@ -1,0 +1,2 @@
+#include <QTest>
+QTEST_APPLESS_MAIN(QObject)
