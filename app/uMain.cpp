@@ -45,8 +45,8 @@ const char kFontStyle[] = "Font.Style";
 const QString kAboutText = QStringLiteral(
     "Kestrove lists the names a Windows PE/COFF module exports.\n"
     "Kestrove v 1.5\n"
-    "Free software under the MIT licence; it never loads or runs the modules it reads.\n"
-    "Source, issue tracker and licence: see README.md in the project's repository.");
+    "Free software under the MIT licence.\n"
+    "Source and issue tracker: the project's repository (see its README).");
 
 // The list's rows: a click on the name of the selected row, or F2, edits
 // the name whichever column was clicked.
@@ -166,12 +166,7 @@ TKestrove::TKestrove(QWidget* parent) : QWidget(parent) {
   tbSave = AddButton("tbSave", QStringLiteral("&Save"), 1, 49);
   ToolButton5 = AddSeparator("ToolButton5");
   tbAbout = AddButton("tbAbout", QStringLiteral("&About"), 2, 49);
-  tbSettings = AddButton("tbSettings", QStringLiteral("&Settings"), 3, 49);
-  // Hidden: it takes no room, and no click or key reaches it.
-  tbSettings->setShortcut(QKeySequence());
-  for (QAction* action : ToolBar->actions()) {
-    if (ToolBar->widgetForAction(action) == tbSettings) action->setVisible(false);
-  }
+  tbSettings = AddButton("tbSettings", QStringLiteral("&Settings"), 3, 49, false);
 
   connect(tbOpen, &QToolButton::clicked, this, [this] { Guarded([this] { tbOpenClick(); }); });
   connect(tbSave, &QToolButton::clicked, this, [this] { Guarded([this] { tbSaveClick(); }); });
@@ -224,7 +219,8 @@ TKestrove::TKestrove(QWidget* parent) : QWidget(parent) {
   ListView->setFocus();
 }
 
-QToolButton* TKestrove::AddButton(const char* name, const QString& caption, int glyph, int width) {
+QToolButton* TKestrove::AddButton(const char* name, const QString& caption, int glyph, int width,
+                                  bool visible) {
   auto* button = new QToolButton(ToolBar);
   button->setObjectName(QLatin1String(name));
   button->setText(caption);  // the "&" marks the access key
@@ -238,7 +234,14 @@ QToolButton* TKestrove::AddButton(const char* name, const QString& caption, int 
   } else {
     button->setMinimumWidth(0);  // sized to its caption
   }
-  ToolBar->addWidget(button);
+  if (visible) {
+    ToolBar->addWidget(button);
+  } else {
+    // Stays off the bar's layout, so it takes no room, and keeps no access
+    // key, so nothing reaches it; it is still enabled like every button.
+    button->setShortcut(QKeySequence());
+    button->hide();
+  }
   return button;
 }
 

@@ -81,7 +81,8 @@ class TKestrove : public QWidget {
  private:
   void FormShow();
   void FormClose();
-  QToolButton* AddButton(const char* name, const QString& caption, int glyph, int width);
+  QToolButton* AddButton(const char* name, const QString& caption, int glyph, int width,
+                         bool visible = true);
   QAction* AddSeparator(const char* name);
 
   bool shown_ = false;

@@ -79,7 +79,8 @@ class WindowTest : public QObject {
       names << (w != nullptr && !w->objectName().isEmpty() ? w->objectName() : a->objectName());
     }
     QCOMPARE(names, (QStringList{"ToolButton1", "tbOpen", "ToolButton3", "tbSave", "ToolButton5",
-                                 "tbAbout", "tbSettings"}));
+                                 "tbAbout"}));
+    QCOMPARE(window_->tbSettings->parentWidget(), window_->ToolBar);
     QCOMPARE(window_->tbOpen->text(), QStringLiteral("&Open"));
     QCOMPARE(window_->tbSave->text(), QStringLiteral("&Save"));
     QCOMPARE(window_->tbAbout->text(), QStringLiteral("&About"));
@@ -122,6 +123,7 @@ class WindowTest : public QObject {
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     QVERIFY(!window_->tbSettings->isVisible());
+    QVERIFY(window_->tbSettings->isEnabled());
     QVERIFY(window_->tbSettings->shortcut().isEmpty());
     // It takes no room: About is the last thing on the bar.
     const int aboutRight = window_->tbAbout->geometry().right();
