@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ImageHelp.h"
+#include "StdOutput.h"
 #include "uHelper.h"
 
 #ifndef KESTROVE_VERSION
@@ -35,27 +37,57 @@ void Usage(std::FILE* to) {
                kProgram);
 }
 
-bool WriteAll(const std::string& text) {
-  if (text.empty()) return true;
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-}
+// Gathers output in blocks of a megabyte and writes each block at once.
+class Output final : public kestrove::INameSink {
+ public:
+  static constexpr std::size_t kBlock = 32;
 
-void Complain(const std::string& file, const std::string& reason) {
-  std::fflush(stdout);  // keep stdout and stderr in order on a terminal
-  std::fprintf(stderr, "%s: %s: %s\n", kProgram, file.c_str(), reason.c_str());
-}
+  Output() : buffer_(1 << 20) {}
 
-// Appends every name and its newline to `out` with one copy per name.
-void Format(const kestrove::TNameList& names, std::string& out) {
-  const std::size_t start = out.size();
-  out.resize(start + names.ByteCount() + names.Count());
-  char* p = out.data() + start;
-  for (std::size_t i = 0; i < names.Count(); ++i) {
-    const std::string_view name = names[i];
-    std::memcpy(p, name.data(), name.size());
-    p += name.size();
-    *p++ = '\n';
+  bool Name(std::string_view name, std::size_t readable) override {
+    // Most names are short: copy a whole block of 32 bytes when both sides
+    // have the room, and let the next name overwrite what went past this one.
+    if (name.size() < kBlock && readable >= kBlock && used_ + kBlock <= buffer_.size()) {
+      std::memcpy(buffer_.data() + used_, name.data(), kBlock);
+      used_ += name.size();
+      buffer_[used_++] = '\n';
+      return true;
+    }
+    return Append(name.data(), name.size()) && Append("\n", 1);
   }
+
+  bool Append(const char* data, std::size_t size) {
+    if (used_ + size > buffer_.size()) {
+      if (!Flush()) return false;
+      if (size > buffer_.size()) return kestrove::platform::WriteStdout(data, size) || Failed();
+    }
+    std::memcpy(buffer_.data() + used_, data, size);
+    used_ += size;
+    return true;
+  }
+
+  bool Flush() {
+    const std::size_t used = used_;
+    used_ = 0;
+    return kestrove::platform::WriteStdout(buffer_.data(), used) || Failed();
+  }
+
+  bool ok() const { return ok_; }
+
+ private:
+  bool Failed() {
+    ok_ = false;
+    return false;
+  }
+
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool ok_ = true;
+};
+
+void Complain(Output& out, const std::string& file, const std::string& reason) {
+  out.Flush();  // keeps standard output and error in order on a terminal
+  std::fprintf(stderr, "%s: %s: %s\n", kProgram, file.c_str(), reason.c_str());
 }
 
 }  // namespace
@@ -86,35 +118,33 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  kestrove::platform::PrepareStdoutForBulk();
+  Output out;
   int status = 0;
-  kestrove::TNameList names;
-  std::string out;
   for (const std::string& file : files) {
-    out.clear();
-    std::string failure;
-    bool listed = true;
-    try {
-      const kestrove::ReadReport report = kestrove::ReadExportNamesEx(file, names);
-      if (report.outcome == kestrove::ReadOutcome::NotModule) listed = false;
-      failure = kestrove::DescribeReport(report);
-    } catch (const std::exception& e) {
-      failure = e.what();  // the names read so far are still printed
+    kestrove::platform::LoadedImage loaded;
+    const kestrove::platform::ImageError error = loaded.MapAndLoad(file);
+    if (error != kestrove::platform::ImageError::None) {
+      Complain(out, file, kestrove::platform::DescribeImageError(error));
+      status = 1;
+      continue;
     }
-    if (listed) {
-      if (files.size() > 1) out += "\n" + file + ":\n";
-      Format(names, out);
-      if (!WriteAll(out)) {
-        Complain("standard output", std::strerror(errno));
-        return 1;
-      }
+    if (files.size() > 1) {
+      const std::string header = "\n" + file + ":\n";
+      out.Append(header.data(), header.size());
     }
+    const kestrove::StreamReport result = kestrove::StreamExportNames(loaded.FileHeader(), out);
+    loaded.UnMapAndLoad();
+    if (!out.ok()) break;
+    const std::string failure = result.rangeExceeded ? std::string("Range check error")
+                                                     : kestrove::DescribeReport(result.report);
     if (!failure.empty()) {
-      Complain(file, failure);
+      Complain(out, file, failure);
       status = 1;
     }
   }
-  if (std::fflush(stdout) != 0) {
-    Complain("standard output", std::strerror(errno));
+  if (!out.ok() || !out.Flush()) {
+    std::fprintf(stderr, "%s: standard output: %s\n", kProgram, std::strerror(errno));
     return 1;
   }
   return status;

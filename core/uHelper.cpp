@@ -1,6 +1,8 @@
 #include "uHelper.h"
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -118,19 +120,44 @@ constexpr std::uint64_t kNumberOfNamesOffset = 24;
 constexpr std::uint64_t kAddressOfNamesOffset = 32;
 constexpr std::uint64_t kExportDirectorySize = 40;
 
+std::uint64_t ByteSwap(std::uint64_t v) {
+  std::uint64_t r = 0;
+  for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
+  return r;
+}
+
 std::uint32_t Le32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// The offset of the first NUL in the `size` bytes at `p`, or `size` when
+// there is none. Names are short, so eight bytes are tested at a time.
+std::uint64_t FindNul(const std::uint8_t* p, std::uint64_t size) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  std::uint64_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if constexpr (std::endian::native == std::endian::big) word = ByteSwap(word);
+    const std::uint64_t zeros = (word - kOnes) & ~word & kHighs;
+    if (zeros != 0) return i + static_cast<std::uint64_t>(std::countr_zero(zeros) >> 3);
+  }
+  while (i < size && p[i] != 0) ++i;
+  return i;
 }
 
 // Everything one pass over a name table needs; lives outside the guarded
 // body so that it survives an abandoned pass.
 struct Pass {
   const PeImage* image;
-  TNameList* names;
+  INameSink* sink;
   ReadOutcome outcome = ReadOutcome::Complete;
+  std::size_t names = 0;
+  std::uint64_t expected = 0;  // how many names the table can hold
   bool rangeExceeded = false;
-  bool outOfMemory = false;
+  bool stoppedBySink = false;
 };
 
 void ReadTable(void* context) {
@@ -151,14 +178,9 @@ void ReadTable(void* context) {
   if (count == 0) return;
   const ByteView table = image.RvaToVa(Le32(directory.data + kAddressOfNamesOffset), cursor);
   const std::uint64_t entries = table.size / 4;  // entries wholly in the view
-
-  std::uint64_t expected = count;
-  if (expected > entries) expected = entries;
-  if (expected > kMaxNameIndex + 1ull) expected = kMaxNameIndex + 1ull;
-  try {
-    pass.names->Reserve(static_cast<std::size_t>(expected), 0);
-  } catch (const std::bad_alloc&) {
-    pass.outOfMemory = true;
+  pass.expected = std::min<std::uint64_t>({count, entries, kMaxNameIndex + 1ull});
+  if (!pass.sink->Begin(static_cast<std::size_t>(pass.expected))) {
+    pass.stoppedBySink = true;
     return;
   }
 
@@ -174,22 +196,41 @@ void ReadTable(void* context) {
     const ByteView name = image.RvaToVa(Le32(table.data + 4 * i), cursor);
     std::string_view text;
     if (name) {
-      const void* end = std::memchr(name.data, 0, static_cast<std::size_t>(name.size));
-      if (end == nullptr) {
+      const std::uint64_t length = FindNul(name.data, name.size);
+      if (length == name.size) {
         pass.outcome = ReadOutcome::NameUnterminated;
         return;
       }
-      text = {reinterpret_cast<const char*>(name.data),
-              static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - name.data)};
+      text = {reinterpret_cast<const char*>(name.data), static_cast<std::size_t>(length)};
     }
-    if (!pass.names->TryAdd(text)) {
-      pass.outOfMemory = true;
+    const auto readable = static_cast<std::size_t>(std::min<std::uint64_t>(name.size, SIZE_MAX));
+    if (!pass.sink->Name(text, readable)) {
+      pass.stoppedBySink = true;
       return;
     }
-    // Keeps the list's stores ahead of the next touch of the mapped file.
+    ++pass.names;
+    // Keeps the sink's stores ahead of the next touch of the mapped file.
     std::atomic_signal_fence(std::memory_order_seq_cst);
   }
 }
+
+// Collects the names into a list, with room for the whole table made once.
+class ListSink final : public INameSink {
+ public:
+  explicit ListSink(TNameList& names) : names_(names) {}
+  bool Begin(std::size_t expectedNames) override {
+    try {
+      names_.Reserve(expectedNames, 0);
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  bool Name(std::string_view name, std::size_t) override { return names_.TryAdd(name); }
+
+ private:
+  TNameList& names_;
+};
 
 }  // namespace
 
@@ -213,16 +254,24 @@ std::string DescribeReport(const ReadReport& report) {
   return {};
 }
 
+StreamReport StreamExportNames(const PeImage& image, INameSink& sink) {
+  Pass pass{&image, &sink};
+  const bool finished = platform::RunGuarded(image.View(), ReadTable, &pass);
+  StreamReport result;
+  result.report.outcome = finished ? pass.outcome : ReadOutcome::FileShrank;
+  result.report.namesRead = pass.names;
+  result.rangeExceeded = pass.rangeExceeded;
+  result.stoppedBySink = pass.stoppedBySink;
+  return result;
+}
+
 ReadReport ReadExportNamesFromImage(const PeImage& image, TNameList& Names) {
   Names.Clear();
-  Pass pass{&image, &Names};
-  const bool finished = platform::RunGuarded(image.View(), ReadTable, &pass);
-  ReadReport report;
-  report.outcome = finished ? pass.outcome : ReadOutcome::FileShrank;
-  report.namesRead = Names.Count();
-  if (pass.outOfMemory) throw std::bad_alloc();
-  if (pass.rangeExceeded) throw ERangeError();
-  return report;
+  ListSink sink(Names);
+  const StreamReport result = StreamExportNames(image, sink);
+  if (result.stoppedBySink) throw std::bad_alloc();
+  if (result.rangeExceeded) throw ERangeError();
+  return result.report;
 }
 
 ReadReport ReadExportNamesEx(const std::string& FileName, TNameList& Names) {

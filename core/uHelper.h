@@ -97,4 +97,33 @@ ReadReport ReadExportNamesEx(const std::string& FileName, TNameList& Names);
 // The same reading over a module already in memory.
 ReadReport ReadExportNamesFromImage(const platform::PeImage& image, TNameList& Names);
 
+// Receives the names of one reading as they are found. A name's bytes may
+// lie in the mapped file and are valid only during the call. Returning false
+// stops the reading (the sink knows why); the sink must not throw.
+class INameSink {
+ public:
+  // Called once before the first name with how many names the table can
+  // hold at most; returning false stops the reading.
+  virtual bool Begin(std::size_t expectedNames) {
+    static_cast<void>(expectedNames);
+    return true;
+  }
+  // `readable` bytes may be read from name.data(): at least name.size(),
+  // and more when the mapped file goes on, which lets a sink copy short
+  // names in whole blocks.
+  virtual bool Name(std::string_view name, std::size_t readable) = 0;
+
+ protected:
+  ~INameSink() = default;
+};
+
+// Reads the export name table into `sink`, without keeping the names. The
+// range error is reported as `rangeExceeded` instead of being raised.
+struct StreamReport {
+  ReadReport report;
+  bool rangeExceeded = false;
+  bool stoppedBySink = false;
+};
+StreamReport StreamExportNames(const platform::PeImage& image, INameSink& sink);
+
 }  // namespace kestrove

@@ -101,51 +101,31 @@ ImageError PeImage::Parse(ByteView view) {
 
   view_ = view;
   pe32plus_ = magic == kMagicPe32Plus;
-  sectionTable_ = table;
-  sectionCount_ = sections;
+  sections_.reserve(sections);
+  for (std::uint32_t i = 0; i < sections; ++i) {
+    const std::uint8_t* h = p + table + i * kSectionHeaderSize;
+    Section s{Le32(h + 12), Le32(h + 16), Le32(h + 20)};
+    // File data past the end of the file does not exist; the check against
+    // the RVA is done by subtraction, so a section near the top of the
+    // address space cannot wrap around to cover low addresses.
+    if (s.rawPointer >= view.size) {
+      s.rawSize = 0;
+    } else if (s.rawPointer + s.rawSize > view.size) {
+      s.rawSize = static_cast<std::uint32_t>(view.size - s.rawPointer);
+    }
+    sections_.push_back(s);
+  }
   directories_ = optional + rvaCountOffset + 4;
   directoryCount_ = static_cast<std::uint32_t>(dirCount);
   return ImageError::None;
 }
 
-PeImage::Section PeImage::SectionAt(std::uint32_t index) const {
-  const std::uint8_t* h = view_.data + sectionTable_ + index * kSectionHeaderSize;
-  Section s;
-  s.virtualAddress = Le32(h + 12);
-  s.rawSize = Le32(h + 16);
-  s.rawPointer = Le32(h + 20);
-  // File data past the end of the file does not exist.
-  if (s.rawPointer >= view_.size) {
-    s.rawSize = 0;
-  } else if (s.rawPointer + s.rawSize > view_.size) {
-    s.rawSize = static_cast<std::uint32_t>(view_.size - s.rawPointer);
-  }
-  return s;
-}
-
-bool PeImage::SectionHolds(std::uint32_t index, std::uint32_t rva) const {
-  const Section s = SectionAt(index);
-  // 64-bit arithmetic: a section near the top of the address space cannot
-  // wrap around to cover low addresses.
-  return rva >= s.virtualAddress &&
-         static_cast<std::uint64_t>(rva) < static_cast<std::uint64_t>(s.virtualAddress) + s.rawSize;
-}
-
-ByteView PeImage::At(std::uint32_t index, std::uint32_t rva) const {
-  const Section s = SectionAt(index);
-  const std::uint64_t offset = s.rawPointer + (rva - s.virtualAddress);
-  return {view_.data + offset, view_.size - offset};
-}
-
-ByteView PeImage::RvaToVa(std::uint32_t rva, SectionCursor& cursor) const {
-  if (!view_) return {};
-  if (cursor.index < sectionCount_ && SectionHolds(cursor.index, rva)) {
-    return At(cursor.index, rva);
-  }
-  for (std::uint32_t i = 0; i < sectionCount_; ++i) {
-    if (SectionHolds(i, rva)) {
+ByteView PeImage::SearchSections(std::uint32_t rva, SectionCursor& cursor) const {
+  for (std::uint32_t i = 0; i < sections_.size(); ++i) {
+    const Section& s = sections_[i];
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) {
       cursor.index = i;
-      return At(i, rva);
+      return At(s, rva);
     }
   }
   return {};

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrove::platform {
 
@@ -51,7 +52,7 @@ class PeImage {
 
   ByteView View() const { return view_; }
   bool IsPe32Plus() const { return pe32plus_; }
-  std::uint32_t SectionCount() const { return sectionCount_; }
+  std::uint32_t SectionCount() const { return static_cast<std::uint32_t>(sections_.size()); }
 
   // Data directory entry `entry`, translated through the section table; none
   // when the module has no such entry or its address lies in no section.
@@ -59,22 +60,31 @@ class PeImage {
 
   // The bytes of the view at `rva`, found through the section table; none
   // when no section holds `rva` in its file data.
-  ByteView RvaToVa(std::uint32_t rva, SectionCursor& cursor) const;
+  ByteView RvaToVa(std::uint32_t rva, SectionCursor& cursor) const {
+    if (cursor.index < sections_.size()) {
+      const Section& s = sections_[cursor.index];
+      if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) return At(s, rva);
+    }
+    return SearchSections(rva, cursor);
+  }
 
  private:
+  // A section header as the file really has it: its file data clamped to
+  // the bytes the file holds.
   struct Section {
     std::uint32_t virtualAddress;
-    std::uint32_t rawSize;  // clamped to the bytes the file really has
+    std::uint32_t rawSize;
     std::uint64_t rawPointer;
   };
-  bool SectionHolds(std::uint32_t index, std::uint32_t rva) const;
-  ByteView At(std::uint32_t index, std::uint32_t rva) const;
-  Section SectionAt(std::uint32_t index) const;
+  ByteView At(const Section& s, std::uint32_t rva) const {
+    const std::uint64_t offset = s.rawPointer + (rva - s.virtualAddress);
+    return {view_.data + offset, view_.size - offset};
+  }
+  ByteView SearchSections(std::uint32_t rva, SectionCursor& cursor) const;
 
   ByteView view_;
   bool pe32plus_ = false;
-  std::uint64_t sectionTable_ = 0;
-  std::uint32_t sectionCount_ = 0;
+  std::vector<Section> sections_;
   std::uint64_t directories_ = 0;
   std::uint32_t directoryCount_ = 0;
 };

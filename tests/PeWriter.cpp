@@ -60,6 +60,7 @@ PeBytes BuildPe(const PeModule& m) {
   };
   std::uint64_t table = 0;
   auto appendTable = [&] {
+    edata.resize((edata.size() + 3) & ~std::size_t{3}, 0);  // linkers align it
     table = edata.size();
     edata.resize(edata.size() + 4 * entries, 0);
   };

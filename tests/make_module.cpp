@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   kestrove::testing::PeModule module;
+  module.namesLast = true;  // the table, then the names, as linkers lay them out
   const auto count = static_cast<std::size_t>(std::strtoull(argv[2], nullptr, 10));
   bool shared = false;
   for (int i = 3; i < argc; ++i) {
