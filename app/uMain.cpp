@@ -10,10 +10,12 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainter>
 #include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <cstring>
@@ -48,22 +50,61 @@ const QString kAboutText = QStringLiteral(
     "Free software under the MIT licence.\n"
     "Source and issue tracker: the project's repository (see its README).");
 
-// The list's rows: a click on the name of the selected row, or F2, edits
-// the name whichever column was clicked.
-class TListView : public QTreeView {
+// A report list over the model: one row per name, all rows of one height,
+// so a million rows cost nothing to lay out. A click on the selected row, or
+// F2, edits its name whichever column was clicked.
+class TListView : public QTableView {
  public:
-  using QTreeView::QTreeView;
+  explicit TListView(QWidget* parent) : QTableView(parent) {
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
+    setItemDelegate(new TRowDelegate(this));
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setSectionsMovable(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    FitRowHeight();
+  }
 
  protected:
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
-    return QTreeView::edit(index.isValid() ? index.siblingAtColumn(0) : index, trigger, event);
+    return QTableView::edit(index.isValid() ? index.siblingAtColumn(0) : index, trigger, event);
+  }
+  void changeEvent(QEvent* event) override {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FitRowHeight();
+  }
+
+ private:
+  // The focus is shown for the row, not for one of its cells.
+  class TRowDelegate : public QStyledItemDelegate {
+   public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+      QStyleOptionViewItem plain(option);
+      plain.state &= ~QStyle::State_HasFocus;
+      QStyledItemDelegate::paint(painter, plain, index);
+    }
+  };
+
+  void FitRowHeight() {
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 3);
   }
 };
 
 std::string Local8Bit(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
-// Writes every name followed by CR LF, through a buffer of a few pages.
-void WriteNameList(const QString& fileName, const kestrove::TNameList& names) {
+}  // namespace
+
+// Writes through a buffer of a megabyte.
+void SaveNameList(const QString& fileName, const kestrove::TNameList& names) {
   const std::string path = QFile::encodeName(fileName).toStdString();
   kestrove::platform::AtomicFile file;
   if (!file.Open(path)) {
@@ -92,8 +133,6 @@ void WriteNameList(const QString& fileName, const kestrove::TNameList& names) {
   flush();
   if (!file.Commit()) throw std::runtime_error("Stream write error");
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -178,17 +217,10 @@ TKestrove::TKestrove(QWidget* parent) : QWidget(parent) {
   ListView = new TListView(this);
   ListView->setObjectName(QStringLiteral("ListView"));
   ListView->setModel(ListModel);
-  ListView->setRootIsDecorated(false);
-  ListView->setItemsExpandable(false);
-  ListView->setUniformRowHeights(true);
-  ListView->setAllColumnsShowFocus(true);
   ListView->setSelectionMode(QAbstractItemView::SingleSelection);
   ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
   ListView->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   ListView->setSortingEnabled(false);
-  ListView->header()->setSectionsClickable(false);
-  ListView->header()->setSectionsMovable(false);
-  ListView->header()->setStretchLastSection(false);
   ListView->setColumnWidth(0, 263);
   ListView->setColumnWidth(1, 188);
   // The selection is not shown while the list has no focus.
@@ -273,7 +305,7 @@ void TKestrove::tbSaveClick() {
   int filterIndex = 1;
   if (!Dialogs().SaveFile(this, kSaveFilter, fileName, filterIndex)) return;
   if (filterIndex == 1) fileName = ChangeFileExt(fileName, QStringLiteral(".txt"));
-  WriteNameList(fileName, ExportNames);
+  SaveNameList(fileName, ExportNames);
 }
 
 void TKestrove::tbAboutClick() {

@@ -10,7 +10,7 @@ class QAction;
 class QMenu;
 class QToolBar;
 class QToolButton;
-class QTreeView;
+class QTableView;
 
 // The names of the module read last, in its name-table order.
 extern kestrove::TNameList ExportNames;
@@ -39,6 +39,10 @@ QString SettingsFileName(const QString& executablePath);
 // with `extension`, or appends `extension` when it has none.
 QString ChangeFileExt(const QString& fileName, const QString& extension);
 
+// Writes every name followed by CR LF to `fileName`, replacing it as a whole.
+// Throws with the message the user is shown when it cannot.
+void SaveNameList(const QString& fileName, const kestrove::TNameList& names);
+
 class TKestrove : public QWidget {
   Q_OBJECT
 
@@ -53,7 +57,7 @@ class TKestrove : public QWidget {
   QAction* ToolButton5;
   QToolButton* tbAbout;
   QToolButton* tbSettings;
-  QTreeView* ListView;
+  QTableView* ListView;
   TNameModel* ListModel;
   TImageList* ImageList;
   QMenu* PopupMenu;

@@ -8,7 +8,12 @@
 #include <limits>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "FaultGuard.h"
+#include "Memory.h"
 
 namespace kestrove {
 
@@ -20,85 +25,84 @@ using platform::SectionCursor;
 // ---------------------------------------------------------------------------
 // TNameList
 
-TNameList::~TNameList() { std::free(bytes_); }
+TNameList::Storage::~Storage() { platform::FreeBlock(bytes, capacity); }
 
-TNameList::TNameList(const TNameList& other) : ends_(other.ends_) {
-  if (other.size_ != 0) {
-    bytes_ = static_cast<char*>(std::malloc(other.size_));
-    if (bytes_ == nullptr) throw std::bad_alloc();
-    std::memcpy(bytes_, other.bytes_, other.size_);
-    size_ = capacity_ = other.size_;
-  }
-}
-
-TNameList& TNameList::operator=(const TNameList& other) {
-  if (this != &other) {
-    TNameList copy(other);
-    *this = std::move(copy);
-  }
-  return *this;
-}
-
-TNameList::TNameList(TNameList&& other) noexcept
-    : bytes_(other.bytes_),
-      size_(other.size_),
-      capacity_(other.capacity_),
-      ends_(std::move(other.ends_)) {
-  other.bytes_ = nullptr;
-  other.size_ = other.capacity_ = 0;
-  other.ends_.clear();
-}
-
-TNameList& TNameList::operator=(TNameList&& other) noexcept {
-  if (this != &other) {
-    std::free(bytes_);
-    bytes_ = other.bytes_;
-    size_ = other.size_;
-    capacity_ = other.capacity_;
-    ends_ = std::move(other.ends_);
-    other.bytes_ = nullptr;
-    other.size_ = other.capacity_ = 0;
-    other.ends_.clear();
-  }
-  return *this;
-}
-
-void TNameList::Clear() {
-  size_ = 0;
-  ends_.clear();
-}
-
-bool TNameList::Grow(std::size_t needed) {
+bool TNameList::Storage::Grow(std::size_t needed) {
   constexpr std::size_t kLimit = std::numeric_limits<std::uint32_t>::max();
   if (needed > kLimit) return false;
-  std::size_t capacity = capacity_ < 4096 ? 4096 : capacity_ + capacity_ / 2;
-  if (capacity < needed) capacity = needed;
-  if (capacity > kLimit) capacity = kLimit;
-  char* bytes = static_cast<char*>(std::realloc(bytes_, capacity));
-  if (bytes == nullptr) return false;
-  bytes_ = bytes;
-  capacity_ = capacity;
+  std::size_t next = capacity < 4096 ? 4096 : capacity + capacity / 2;
+  if (next < needed) next = needed;
+  if (next > kLimit) next = kLimit;
+  char* grown = static_cast<char*>(platform::ResizeBlock(bytes, capacity, next));
+  if (grown == nullptr) return false;
+  bytes = grown;
+  capacity = next;
   return true;
 }
 
-void TNameList::Reserve(std::size_t names, std::size_t bytes) {
-  ends_.reserve(names);
-  if (bytes > capacity_ && !Grow(bytes)) throw std::bad_alloc();
+bool TNameList::Own() {
+  if (s_ && s_.use_count() == 1) return true;
+  try {
+    auto own = std::make_shared<Storage>();
+    if (s_) {
+      if (s_->size != 0) {
+        own->bytes = static_cast<char*>(platform::AllocateBlock(s_->size));
+        if (own->bytes == nullptr) return false;
+        own->capacity = s_->size;
+        std::memcpy(own->bytes, s_->bytes, s_->size);
+        own->size = s_->size;
+      }
+      own->ends.assign(s_->ends.begin(), s_->ends.end());
+    }
+    s_ = std::move(own);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
-bool TNameList::TryAdd(std::string_view name) {
-  const std::size_t needed = size_ + name.size();
-  if (needed > capacity_ && !Grow(needed)) return false;
+void TNameList::Clear() {
+  if (!s_) return;
+  if (s_.use_count() > 1) {
+    s_.reset();  // the other copies keep the names
+    return;
+  }
+  s_->size = 0;
+  s_->ends.clear();
+}
+
+void TNameList::Reserve(std::size_t names, std::size_t bytes) {
+  if (!Own()) throw std::bad_alloc();
+  s_->ends.reserve(names);
+  if (bytes > s_->capacity && !s_->Grow(bytes)) throw std::bad_alloc();
+}
+
+bool TNameList::TryAdd(std::string_view name, std::size_t readable) {
+  constexpr std::size_t kBlock = 16;
+  if (!Own()) return false;
+  Storage& s = *s_;
+  const std::size_t needed = s.size + name.size();
+  // Room for a whole last block, so short names can be copied in blocks.
+  if (needed + kBlock > s.capacity && !s.Grow(needed + kBlock)) return false;
   try {
-    ends_.push_back(0);  // room first, so a failure leaves the list as it was
+    s.ends.push_back(0);  // room first, so a failure leaves the list as it was
   } catch (const std::bad_alloc&) {
     return false;
   }
   // The name may come straight from a mapped file, and this copy is where a
   // file cut short faults: the list only grows once the copy has finished.
-  if (!name.empty()) std::memcpy(bytes_ + size_, name.data(), name.size());
-  size_ = needed;
-  ends_.back() = static_cast<std::uint32_t>(needed);
+  const std::size_t blocks = (name.size() + kBlock - 1) / kBlock;
+  char* to = s.bytes + s.size;
+  if (blocks <= 4 && readable >= blocks * kBlock) {
+    // Whole blocks; what goes past the name is overwritten by the next one.
+    for (std::size_t b = 0; b < blocks; ++b) {
+      std::memcpy(to + b * kBlock, name.data() + b * kBlock, kBlock);
+    }
+  } else if (!name.empty()) {
+    std::memcpy(to, name.data(), name.size());
+  }
+  s.size = needed;
+  s.ends.back() = static_cast<std::uint32_t>(needed);
   return true;
 }
 
@@ -107,8 +111,9 @@ void TNameList::Add(std::string_view name) {
 }
 
 bool operator==(const TNameList& a, const TNameList& b) {
-  return a.ends_ == b.ends_ && a.size_ == b.size_ &&
-         (a.size_ == 0 || std::memcmp(a.bytes_, b.bytes_, a.size_) == 0);
+  if (a.Count() != b.Count() || a.ByteCount() != b.ByteCount()) return false;
+  if (a.Empty() || a.s_ == b.s_) return true;
+  return a.s_->ends == b.s_->ends && std::memcmp(a.s_->bytes, b.s_->bytes, a.s_->size) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -134,9 +139,18 @@ std::uint32_t Le32(const std::uint8_t* p) {
 // The offset of the first NUL in the `size` bytes at `p`, or `size` when
 // there is none. Names are short, so eight bytes are tested at a time.
 std::uint64_t FindNul(const std::uint8_t* p, std::uint64_t size) {
+  std::uint64_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= size; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero));
+    if (mask != 0)
+      return i + static_cast<std::uint64_t>(std::countr_zero(static_cast<unsigned>(mask)));
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-  std::uint64_t i = 0;
   for (; i + 8 <= size; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, p + i, 8);
@@ -221,15 +235,34 @@ class ListSink final : public INameSink {
   bool Begin(std::size_t expectedNames) override {
     try {
       names_.Reserve(expectedNames, 0);
+      expected_ = expectedNames;
       return true;
     } catch (const std::bad_alloc&) {
       return false;
     }
   }
-  bool Name(std::string_view name, std::size_t) override { return names_.TryAdd(name); }
+  bool Name(std::string_view name, std::size_t readable) override {
+    if (!names_.TryAdd(name, readable)) return false;
+    // Once a few names are in, make room for all of them at once, from the
+    // length of those so far, so the list grows once and not step by step.
+    if (names_.Count() == kSample && expected_ > 2 * kSample) {
+      const std::size_t perName = names_.ByteCount() / kSample + 1;
+      const std::size_t estimate = perName * expected_ + expected_ / 8;
+      if (estimate > names_.ByteCount() && estimate < (std::size_t{1} << 32)) {
+        try {
+          names_.Reserve(0, estimate);
+        } catch (const std::bad_alloc&) {
+          // Growing name by name still works.
+        }
+      }
+    }
+    return true;
+  }
 
  private:
+  static constexpr std::size_t kSample = 64;
   TNameList& names_;
+  std::size_t expected_ = 0;
 };
 
 }  // namespace

@@ -4,54 +4,70 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ImageHelp.h"
+#include "Memory.h"
 
 namespace kestrove {
 
 // An unsorted list of 8-bit strings, duplicates allowed. All names live in
 // one byte buffer with an end offset per name, so a million names cost
-// little more than their bytes and copying the list is two memory copies.
+// little more than their bytes. Copies are values of their own but share
+// the buffer until one of them changes (clearing drops the share, anything
+// else copies the bytes first), so handing the list to a view costs nothing.
 class TNameList {
  public:
   TNameList() = default;
-  ~TNameList();
-  TNameList(const TNameList& other);
-  TNameList& operator=(const TNameList& other);
-  TNameList(TNameList&& other) noexcept;
-  TNameList& operator=(TNameList&& other) noexcept;
 
-  std::size_t Count() const { return ends_.size(); }
-  bool Empty() const { return ends_.empty(); }
+  std::size_t Count() const { return s_ ? s_->ends.size() : 0; }
+  bool Empty() const { return Count() == 0; }
   std::string_view operator[](std::size_t index) const {
-    const std::uint32_t begin = index == 0 ? 0 : ends_[index - 1];
-    return {bytes_ + begin, ends_[index] - begin};
+    const Storage& s = *s_;
+    const std::uint32_t begin = index == 0 ? 0 : s.ends[index - 1];
+    return {s.bytes + begin, s.ends[index] - begin};
   }
 
   void Clear();
   // Appends a copy of `name`; false (and nothing added) when the list would
-  // pass its 4 GiB of name bytes or memory runs out.
-  bool TryAdd(std::string_view name);
+  // pass its 4 GiB of name bytes or memory runs out. `readable` says how many
+  // bytes may be read at name.data(), which lets short names be copied in
+  // whole blocks.
+  bool TryAdd(std::string_view name, std::size_t readable = 0);
   void Add(std::string_view name);  // throws std::bad_alloc where TryAdd fails
   void Reserve(std::size_t names, std::size_t bytes);
 
   // The names' bytes back to back, without separators.
-  const char* Bytes() const { return bytes_; }
-  std::size_t ByteCount() const { return size_; }
+  const char* Bytes() const { return s_ ? s_->bytes : nullptr; }
+  std::size_t ByteCount() const { return s_ ? s_->size : 0; }
+  // Whether this list and `other` share their bytes.
+  bool SharesWith(const TNameList& other) const { return s_ && s_ == other.s_; }
 
   friend bool operator==(const TNameList& a, const TNameList& b);
 
  private:
-  bool Grow(std::size_t needed);
+  using Ends = std::vector<std::uint32_t, platform::BlockAllocator<std::uint32_t>>;
+  struct Storage {
+    Storage() = default;
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+    ~Storage();
+    bool Grow(std::size_t needed);
 
-  char* bytes_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-  std::vector<std::uint32_t> ends_;
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+    Ends ends;
+  };
+
+  // The buffer, owned by this list alone; false when memory runs out.
+  bool Own();
+
+  std::shared_ptr<Storage> s_;
 };
 
 // Raised after the 1,048,576th name of a name table that holds more.

@@ -68,6 +68,34 @@ TEST(TNameList, HoldsDuplicatesEmptyNamesAndHighBytesAndCopiesWhole) {
   EXPECT_EQ(list, moved);
 }
 
+// A copy shares the bytes but is a value of its own: changing either side
+// never shows in the other.
+TEST(TNameList, CopiesAreIndependentValues) {
+  TNameList original = ListOf({"one", "two"});
+  TNameList copy = original;
+  EXPECT_TRUE(copy.SharesWith(original));
+
+  copy.Add("three");  // the copy takes its own bytes before it changes
+  EXPECT_FALSE(copy.SharesWith(original));
+  EXPECT_EQ(ToVector(original), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(ToVector(copy), (std::vector<std::string>{"one", "two", "three"}));
+
+  TNameList view = original;
+  original.Clear();  // a shared list lets go of the bytes rather than copy them
+  original.Add("new");
+  EXPECT_EQ(ToVector(view), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(ToVector(original), std::vector<std::string>{"new"});
+
+  TNameList reread = view;
+  TempDir dir;
+  PeModule m;
+  m.names = {"Read"};
+  WriteBytes(dir.File("m.dll"), BuildPe(m).bytes);
+  ReadExportNames(dir.File("m.dll"), reread, false);
+  EXPECT_EQ(ToVector(view), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(ToVector(reread), std::vector<std::string>{"Read"});
+}
+
 // Modules that read in full: what the list holds afterwards.
 TEST(ReadExportNames, ListsNamesInTableOrder) {
   struct Case {

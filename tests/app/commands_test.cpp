@@ -4,11 +4,11 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeView>
 #include <memory>
 
 #include "AtomicFile.h"

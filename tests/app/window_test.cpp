@@ -2,10 +2,10 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QTableView>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeView>
 #include <memory>
 
 #include "FakeDialogs.h"
@@ -96,8 +96,8 @@ class WindowTest : public QObject {
     QCOMPARE(window_->findChild<QObject*>("ImageList"), window_->ImageList);
     for (int i = 0; i < 4; ++i) QVERIFY(!window_->ImageList->Image(i).isNull());
 
-    QCOMPARE(window_->findChild<QTreeView*>("ListView"), window_->ListView);
-    QHeaderView* header = window_->ListView->header();
+    QCOMPARE(window_->findChild<QTableView*>("ListView"), window_->ListView);
+    QHeaderView* header = window_->ListView->horizontalHeader();
     QCOMPARE(window_->ListView->model()->columnCount(), 2);
     QCOMPARE(window_->ListView->model()->headerData(0, Qt::Horizontal).toString(),
              QStringLiteral("Name:"));
@@ -108,7 +108,8 @@ class WindowTest : public QObject {
     QVERIFY(!header->sectionsClickable());
     QVERIFY(!window_->ListView->isSortingEnabled());
     QCOMPARE(window_->ListView->selectionMode(), QAbstractItemView::SingleSelection);
-    QVERIFY(window_->ListView->uniformRowHeights());
+    QCOMPARE(window_->ListView->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    QVERIFY(!window_->ListView->showGrid());
 
     QCOMPARE(window_->findChild<QMenu*>("PopupMenu"), window_->PopupMenu);
     QStringList items;

@@ -1,0 +1,75 @@
+// Opens a module in the real window (offscreen), paints the list at its
+// start and end, and prints the process's peak resident memory.
+//   kestrove_window_peak MODULE
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTableView>
+#include <QTextStream>
+#include <QToolButton>
+#include <cstdio>
+
+#include "Dialogs.h"
+#include "uApplication.h"
+#include "uMain.h"
+
+namespace {
+
+class OneAnswer : public IDialogs {
+ public:
+  QString path;
+  bool OpenFile(QWidget*, const QString&, QString& fileName) override {
+    fileName = path;
+    return true;
+  }
+  bool SaveFile(QWidget*, const QString&, QString&, int&) override { return false; }
+  bool ChooseFont(QWidget*, QFont&) override { return false; }
+  void Information(QWidget*, const QString&, const QString&) override {}
+  void Error(QWidget*, const QString&, const QString& text) override {
+    std::fprintf(stderr, "error box: %s\n", qPrintable(text));
+  }
+};
+
+QString Status(const char* key) {
+  QFile f(QStringLiteral("/proc/self/status"));
+  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("?");
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    if (line.startsWith(key)) return QString::fromLatin1(line.mid(qstrlen(key)).trimmed());
+  }
+  return QStringLiteral("?");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s MODULE\n", argv[0]);
+    return 2;
+  }
+  OneAnswer dialogs;
+  dialogs.path = QString::fromLocal8Bit(argv[1]);
+  SetDialogs(&dialogs);
+  TKestrove window;
+  window.show();
+  QApplication::processEvents();
+  std::printf("before open: VmHWM %s, VmRSS %s\n", qPrintable(Status("VmHWM:")),
+              qPrintable(Status("VmRSS:")));
+  QElapsedTimer timer;
+  timer.start();
+  window.tbOpen->click();
+  const double opened = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  QImage top = window.ListView->viewport()->grab().toImage();
+  const double painted = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  window.ListView->scrollToBottom();
+  QImage bottom = window.ListView->viewport()->grab().toImage();
+  const double end = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  std::printf("rows %d; open %.1f ms, first frame %.1f ms, frame at the end %.1f ms\n",
+              window.ListView->model()->rowCount(), opened, painted, end - painted);
+  std::printf("after open: VmHWM %s, VmRSS %s\n", qPrintable(Status("VmHWM:")),
+              qPrintable(Status("VmRSS:")));
+  SetDialogs(nullptr);
+  return top.isNull() || bottom.isNull() ? 1 : 0;
+}
