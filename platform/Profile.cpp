@@ -37,20 +37,35 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The lines of `content`; the ending of the first line tells how the file
-// ends its lines.
-std::vector<std::string_view> SplitLines(std::string_view content, std::string& ending) {
-  std::vector<std::string_view> lines;
+// One line of a file: its text runs from `begin` to `stop`, its line ending
+// (CR LF, LF, or none on a last line) from `stop` to `end`.
+struct Line {
+  std::size_t begin;
+  std::size_t stop;
+  std::size_t end;
+};
+
+// The lines of `content`; `ending` is the first line ending found, which new
+// lines get too (the system's when there is none).
+std::vector<Line> SplitLines(std::string_view content, std::string& ending) {
+  std::vector<Line> lines;
   ending.clear();
   std::size_t at = 0;
   while (at < content.size()) {
-    std::size_t end = content.find('\n', at);
-    if (end == std::string_view::npos) end = content.size();
-    std::size_t stop = end;
-    if (stop > at && content[stop - 1] == '\r') --stop;
-    if (ending.empty() && end < content.size()) ending = stop < end ? "\r\n" : "\n";
-    lines.push_back(content.substr(at, stop - at));
-    at = end + 1;
+    std::size_t newline = content.find('\n', at);
+    const std::size_t end = newline == std::string_view::npos ? content.size() : newline + 1;
+    std::size_t stop = newline == std::string_view::npos ? content.size() : newline;
+    if (stop > at && newline != std::string_view::npos && content[stop - 1] == '\r') --stop;
+    if (ending.empty() && newline != std::string_view::npos)
+      ending.append(content.data() + stop, end - stop);
+    lines.push_back({at, stop, end});
+    at = end;
+  }
+  if (ending.empty()) {
+#ifdef _WIN32
+    ending.push_back('\r');
+#endif
+    ending.push_back('\n');
   }
   return lines;
 }
@@ -149,14 +164,13 @@ long ParseProfileInteger(const std::string& text, long fallback) {
 ProfileFile::ProfileFile(std::string path, std::string bareName)
     : path_(std::move(path)), bareName_(std::move(bareName)) {}
 
-std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
-                                    const std::string& fallback) const {
-  std::string content;
-  if (!ReadFile(path_, content)) return fallback;
+std::string ProfileLookup(std::string_view content, std::string_view section, std::string_view key,
+                          const std::string& fallback) {
   std::string ending;
   bool inSection = false;
   bool seenSection = false;
-  for (const std::string_view line : SplitLines(content, ending)) {
+  for (const Line& l : SplitLines(content, ending)) {
+    const std::string_view line = content.substr(l.begin, l.stop - l.begin);
     std::string_view name;
     if (SectionName(line, name)) {
       // Only the first section of that name counts.
@@ -176,6 +190,67 @@ std::string ProfileFile::ReadString(const std::string& section, const std::strin
   return fallback;
 }
 
+std::string ProfileReplace(std::string_view content, std::string_view section, std::string_view key,
+                           std::string_view value) {
+  std::string ending;
+  const std::vector<Line> lines = SplitLines(content, ending);
+  auto text = [&](std::size_t i) {
+    return content.substr(lines[i].begin, lines[i].stop - lines[i].begin);
+  };
+  std::string entry(key);
+  entry.append("=").append(value);
+
+  // Where the new line goes: over the key's old line, or after the last
+  // non-blank line of the first section of that name, or in a new section
+  // at the end. Every other byte of the file stays as it was.
+  std::size_t replace = lines.size();
+  std::size_t insertAfter = lines.size();
+  bool inSection = false;
+  bool found = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view name;
+    if (SectionName(text(i), name)) {
+      if (inSection) break;
+      inSection = !found && SameText(name, section);
+      if (inSection) {
+        found = true;
+        insertAfter = i;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    std::string_view k, v;
+    if (Entry(text(i), k, v) && SameText(k, key)) {
+      replace = i;
+      break;
+    }
+    if (!Trim(text(i)).empty()) insertAfter = i;
+  }
+
+  std::string out;
+  out.reserve(content.size() + entry.size() + section.size() + 8);
+  if (replace < lines.size()) {
+    const Line& l = lines[replace];
+    out.append(content.substr(0, l.begin)).append(entry).append(content.substr(l.stop));
+    return out;
+  }
+  std::size_t at = found ? lines[insertAfter].end : content.size();
+  out.append(content.substr(0, at));
+  // A last line without its line ending gets one before the new line.
+  if (at > 0 && content[at - 1] != '\n') out.append(ending);
+  if (!found) out.append("[").append(section).append("]").append(ending);
+  out.append(entry).append(ending);
+  out.append(content.substr(at));
+  return out;
+}
+
+std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& fallback) const {
+  std::string content;
+  if (!ReadFile(path_, content)) return fallback;
+  return ProfileLookup(content, section, key, fallback);
+}
+
 long ProfileFile::ReadInteger(const std::string& section, const std::string& key,
                               long fallback) const {
   const std::string text = ReadString(section, key, std::string());
@@ -187,65 +262,7 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
                               const std::string& value) {
   std::string content;
   ReadFile(path_, content);  // a missing file is created
-  std::string ending;
-  const std::vector<std::string_view> lines = SplitLines(content, ending);
-  if (ending.empty()) {
-#ifdef _WIN32
-    ending.push_back('\r');
-#endif
-    ending.push_back('\n');
-  }
-  const std::string entry = key + "=" + value;
-
-  // Where the new line goes: over the key's old line, or after the last
-  // non-blank line of the first section of that name, or in a new section.
-  std::size_t replace = lines.size();
-  std::size_t insertAfter = lines.size();
-  bool inSection = false;
-  bool found = false;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view name;
-    if (SectionName(lines[i], name)) {
-      if (inSection) break;
-      inSection = !found && SameText(name, section);
-      if (inSection) {
-        found = true;
-        insertAfter = i;
-      }
-      continue;
-    }
-    if (!inSection) continue;
-    std::string_view k, v;
-    if (Entry(lines[i], k, v) && SameText(k, key)) {
-      replace = i;
-      break;
-    }
-    if (!Trim(lines[i]).empty()) insertAfter = i;
-  }
-
-  std::string out;
-  out.reserve(content.size() + entry.size() + section.size() + 8);
-  auto put = [&](std::string_view line) {
-    out.append(line);
-    out.append(ending);
-  };
-  if (replace < lines.size() || found) {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (i == replace) {
-        put(entry);
-        continue;
-      }
-      put(lines[i]);
-      if (replace == lines.size() && i == insertAfter) put(entry);
-    }
-  } else {
-    for (const std::string_view line : lines) put(line);
-    std::string header("[");
-    header.append(section).append("]");
-    put(header);
-    put(entry);
-  }
-
+  const std::string out = ProfileReplace(content, section, key, value);
   AtomicFile file;
   std::error_code ignored;
   const std::filesystem::path parent = std::filesystem::path(path_).parent_path();

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace kestrove::platform {
 
@@ -22,6 +23,15 @@ std::string ProfileLocation(const std::string& bareName);
 // Reads a decimal integer, or a hexadecimal one written "$1F" or "0x1F";
 // any other text gives `fallback`.
 long ParseProfileInteger(const std::string& text, long fallback);
+
+// The value of `key` in the first section named `section` of `content`, or
+// `fallback`; the rules of ProfileFile::ReadString.
+std::string ProfileLookup(std::string_view content, std::string_view section, std::string_view key,
+                          const std::string& fallback);
+// `content` with `key` set to `value` in section `section`, every other line
+// kept; the rules of ProfileFile::WriteString.
+std::string ProfileReplace(std::string_view content, std::string_view section, std::string_view key,
+                           std::string_view value);
 
 class ProfileFile {
  public:

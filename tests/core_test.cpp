@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include <unistd.h>
 #include <vector>
 
 #include "PeWriter.h"
@@ -185,6 +187,99 @@ TEST(ReadExportNames, StopsAtADamagedTableKeepingWhatWasRead) {
     EXPECT_EQ(r.names, c.expected) << c.what;
     EXPECT_EQ(r.outcome, c.outcome) << c.what;
   }
+}
+
+// Sections and addresses that a well-formed linker never writes.
+TEST(ReadExportNames, HandlesOddLayouts) {
+  PeModule m;
+  m.names = {"One", "Two", "Three"};
+  struct Case {
+    const char* what;
+    void (*damage)(kestrove::testing::PeBytes&);
+    std::vector<std::string> expected;
+    ReadOutcome outcome;
+  };
+  const Case cases[] = {
+      {"overlapping sections: the first that holds an address answers",
+       [](kestrove::testing::PeBytes& pe) {
+         const auto text = pe.layout.sectionTable;
+         const auto edata = text + 40;
+         pe.Put32(text + 12, pe.Get32(edata + 12));  // same RVA
+         pe.Put32(text + 16, pe.Get32(edata + 16));  // same size
+         pe.Put32(text + 20, pe.Get32(edata + 20));  // same file data
+       },
+       {"One", "Two", "Three"},
+       ReadOutcome::Complete},
+      {"export directory in the headers",
+       [](kestrove::testing::PeBytes& pe) { pe.Put32(pe.layout.exportEntry, 0x40); },
+       {},
+       ReadOutcome::NoExportDirectory},
+      {"export directory cut short by the end of the file",
+       [](kestrove::testing::PeBytes& pe) {
+         pe.Put32(pe.layout.exportEntry,
+                  pe.layout.edataRva +
+                      static_cast<std::uint32_t>(pe.bytes.size() - pe.layout.edataOffset - 20));
+       },
+       {},
+       ReadOutcome::TableDamaged},
+      {"no data directories at all",
+       [](kestrove::testing::PeBytes& pe) {
+         pe.Put32(pe.layout.exportEntry - 4, 0);  // NumberOfRvaAndSizes
+       },
+       {},
+       ReadOutcome::NoExportDirectory},
+      {"export section at the top of the address space",
+       [](kestrove::testing::PeBytes& pe) {
+         // Moving .edata to 0xFFFFF000 leaves every address in it pointing
+         // nowhere, and the directory cannot wrap round to low addresses.
+         pe.Put32(pe.layout.sectionTable + 40 + 12, 0xFFFFF000);
+         pe.Put32(pe.layout.exportEntry, 0xFFFFF000);
+       },
+       {},
+       ReadOutcome::TableDamaged},
+  };
+  for (const Case& c : cases) {
+    kestrove::testing::PeBytes pe = BuildPe(m);
+    c.damage(pe);
+    TempDir dir;
+    WriteBytes(dir.File("m.dll"), pe.bytes);
+    TNameList names;
+    const auto report = ReadExportNamesEx(dir.File("m.dll"), names);
+    EXPECT_EQ(ToVector(names), c.expected) << c.what;
+    EXPECT_EQ(report.outcome, c.outcome) << c.what;
+  }
+}
+
+// Another program cuts the file short after it was mapped: the pages past
+// the new end raise a bus error when touched. The reading ends there with
+// the names read so far instead of bringing the program down.
+TEST(ReadExportNames, AFileCutShortWhileItIsReadEndsTheReadingSafely) {
+  TempDir dir;
+  const std::string path = dir.File("shrinking.dll");
+  PeModule m;
+  m.namesLast = true;
+  m.names = kestrove::testing::BenchmarkNames(200'000);
+  const auto pe = BuildPe(m);
+  WriteBytes(path, pe.bytes);
+
+  kestrove::platform::LoadedImage loaded;
+  ASSERT_EQ(loaded.MapAndLoad(path), kestrove::platform::ImageError::None);
+  const std::uint64_t cut = pe.layout.nameTable + 4 * 200'000 + 1'000'000;
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(cut)), 0);
+
+  TNameList names;
+  const auto report = kestrove::ReadExportNamesFromImage(loaded.FileHeader(), names);
+  EXPECT_EQ(report.outcome, ReadOutcome::FileShrank);
+  EXPECT_GT(names.Count(), 30'000u);
+  EXPECT_LT(names.Count(), 200'000u);
+  EXPECT_EQ(report.namesRead, names.Count());
+  EXPECT_EQ(names[0], "Kestrove_ExportedName_0000000");
+  EXPECT_EQ(names[30'000], "Kestrove_ExportedName_0030000");
+
+  // The program goes on: the next reading of a sound file works.
+  WriteBytes(path, pe.bytes);
+  kestrove::ReadExportNames(path, names, false);
+  EXPECT_EQ(names.Count(), 200'000u);
 }
 
 TEST(ReadExportNames, ClearsTheListForFilesItCannotUse) {

@@ -2,6 +2,11 @@
 
 #include <string>
 
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "AtomicFile.h"
 #include "Profile.h"
 #include "TempDir.h"
@@ -149,6 +154,19 @@ TEST(ProfileFile, WritesCreateTheFileAndKeepEveryOtherLine) {
   EXPECT_EQ(ini.ReadInteger("Settings", "Font.Size", 8), 12);
 }
 
+// Every line but the key's keeps its bytes, line endings included, however
+// mixed they are; writing the same value twice changes nothing.
+TEST(ProfileFile, WritesKeepOtherLinesByteForByte) {
+  using kestrove::platform::ProfileReplace;
+  const std::string content = "\n[Other]x\r\n[Settings]\r\nk=v\r\r\n\r[Other]\nlast";
+  const std::string written = ProfileReplace(content, "Settings", "Font.Name", "Tahoma");
+  EXPECT_EQ(written, "\n[Other]x\r\n[Settings]\r\nk=v\r\r\nFont.Name=Tahoma\n\r[Other]\nlast");
+  EXPECT_EQ(ProfileReplace(written, "Settings", "Font.Name", "Tahoma"), written);
+  EXPECT_EQ(ProfileReplace(written, "SETTINGS", "font.name", "Arial"),
+            "\n[Other]x\r\n[Settings]\r\nk=v\r\r\nfont.name=Arial\n\r[Other]\nlast");
+  EXPECT_EQ(ProfileReplace("a=1", "New", "k", "v"), "a=1\n[New]\nk=v\n");
+}
+
 TEST(ProfileFile, ARefusedWriteSaysSoAndKeepsTheOldFile) {
   TempDir dir;
   const std::string path = dir.File("k.ini");
@@ -198,6 +216,44 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// A real full disk and a read-only folder, on a tmpfs of 64 KiB.
+TEST(AtomicFile, AFullDiskOrAReadOnlyFolderKeepsTheOldFile) {
+  TempDir dir;
+  const std::string mountPoint = dir.File("small");
+  std::filesystem::create_directory(mountPoint);
+  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount(at.c_str()); }
+  } unmount{mountPoint};
+  const std::string path = mountPoint + "/out.txt";
+  WriteText(path, "old content");
+  {
+    AtomicFile file;
+    ASSERT_TRUE(file.Open(path));
+    const std::string block(16 * 1024, 'x');
+    bool ok = true;
+    for (int i = 0; i < 8 && ok; ++i) ok = file.Write(block.data(), block.size());
+    if (ok) ok = file.Commit();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(file.Error(), "No space left on device");
+  }
+  EXPECT_EQ(ReadWholeFile(path), "old content");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mountPoint),
+                          std::filesystem::directory_iterator()),
+            1);
+
+  ASSERT_EQ(::mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
+  AtomicFile file;
+  EXPECT_FALSE(file.Open(path));
+  EXPECT_EQ(file.Error(), "Read-only file system");
+  ProfileFile ini(mountPoint + "/k.ini", "k.ini");
+  EXPECT_THROW(ini.WriteString("Settings", "Font.Name", "x"), EProfileWriteError);
+  EXPECT_EQ(ReadWholeFile(path), "old content");
 }
 
 TEST(AtomicFile, WritesThroughALinkAndKeepsPermissions) {
