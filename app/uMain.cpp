@@ -148,22 +148,24 @@ TImageList::TImageList(QObject* parent) : QObject(parent) {
 
 QIcon TImageList::Image(int index) const { return images_.value(index); }
 
-QString ChangeFileExt(const QString& fileName, const QString& extension) {
-  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+// Where the folder part of a path ends: its last "/", "\\" or ":", or -1.
+static qsizetype LastSeparator(const QString& path) {
   qsizetype separator = -1;
   for (const QChar c : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')}) {
-    separator = std::max(separator, fileName.lastIndexOf(c));
+    separator = std::max(separator, path.lastIndexOf(c));
   }
-  if (dot > separator) return fileName.left(dot) + extension;
+  return separator;
+}
+
+QString ChangeFileExt(const QString& fileName, const QString& extension) {
+  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+  if (dot > LastSeparator(fileName)) return fileName.left(dot) + extension;
   return fileName + extension;
 }
 
 QString SettingsFileName(const QString& executablePath) {
-  qsizetype separator = -1;
-  for (const QChar c : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')}) {
-    separator = std::max(separator, executablePath.lastIndexOf(c));
-  }
-  return ChangeFileExt(executablePath.mid(separator + 1), QStringLiteral(".ini"));
+  return ChangeFileExt(executablePath.mid(LastSeparator(executablePath) + 1),
+                       QStringLiteral(".ini"));
 }
 
 // ---------------------------------------------------------------------------

@@ -199,6 +199,24 @@ TEST(LoadedImage, UsesThePathAsGivenWithoutAddingAnExtension) {
   EXPECT_EQ(loaded.MapAndLoad(dir.File("module")), ImageError::NoSuchFile);
 }
 
+// A module of more than 4 GiB (sparse, so it takes no room on disk) maps
+// whole, with its size in 64 bits.
+TEST(LoadedImage, MapsAModuleLargerThanFourGiB) {
+  TempDir dir;
+  const std::string path = dir.File("huge.dll");
+  const PeBytes pe = SmallModule();
+  kestrove::testing::WriteBytes(path, pe.bytes);
+  constexpr std::uint64_t kSize = (std::uint64_t{5} << 30) + 123;
+  if (::truncate(path.c_str(), static_cast<off_t>(kSize)) != 0) {
+    GTEST_SKIP() << "no sparse files here";
+  }
+  LoadedImage loaded;
+  ASSERT_EQ(loaded.MapAndLoad(path), ImageError::None);
+  EXPECT_EQ(loaded.MappedAddress().size, kSize);
+  SectionCursor cursor;
+  EXPECT_TRUE(loaded.FileHeader().DirectoryEntryToData(0, cursor));
+}
+
 // A socket is a path that exists but cannot be opened, even by root.
 TEST(LoadedImage, RefusesAPathItCannotOpen) {
   TempDir dir;
