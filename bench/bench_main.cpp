@@ -10,28 +10,13 @@
 #include <filesystem>
 
 #include "BenchModules.h"
-#include "Dialogs.h"
+#include "FakeDialogs.h"
 #include "Profile.h"
 #include "uApplication.h"
 #include "uHelper.h"
 #include "uMain.h"
 
 namespace {
-
-// Answers the open dialog with one path; shows no boxes.
-class QuietDialogs : public IDialogs {
- public:
-  QString path;
-  int errors = 0;
-  bool OpenFile(QWidget*, const QString&, QString& fileName) override {
-    fileName = path;
-    return true;
-  }
-  bool SaveFile(QWidget*, const QString&, QString&, int&) override { return false; }
-  bool ChooseFont(QWidget*, QFont&) override { return false; }
-  void Information(QWidget*, const QString&, const QString&) override {}
-  void Error(QWidget*, const QString&, const QString&) override { ++errors; }
-};
 
 void ReadInto(benchmark::State& state, const std::string& path, bool reuseList) {
   kestrove::TNameList reused;
@@ -87,8 +72,8 @@ BENCHMARK(BM_CopyNamesIntoTheListModel)->Unit(benchmark::kMillisecond);
 // From the open dialog's answer to the list's first frame, through the
 // window's own Open command; then the same frame scrolled to the end.
 void BM_WindowOpenToFirstFrame(benchmark::State& state) {
-  QuietDialogs dialogs;
-  dialogs.path = QString::fromStdString(kestrove::bench::MillionNameModule());
+  FakeDialogs dialogs;
+  dialogs.openAnswer = QString::fromStdString(kestrove::bench::MillionNameModule());
   SetDialogs(&dialogs);
   TKestrove window;
   window.show();
@@ -101,7 +86,7 @@ void BM_WindowOpenToFirstFrame(benchmark::State& state) {
     benchmark::DoNotOptimize(frame.bits());
   }
   state.counters["rows"] = window.ListView->model()->rowCount();
-  state.counters["errors"] = dialogs.errors;
+  state.counters["errors"] = static_cast<double>(dialogs.boxes.size());
   SetDialogs(nullptr);
 }
 BENCHMARK(BM_WindowOpenToFirstFrame)
@@ -112,8 +97,8 @@ BENCHMARK(BM_WindowOpenToFirstFrame)
 
 // Painting alone, at the start of the list and at its end.
 void BM_WindowPaintFrame(benchmark::State& state) {
-  QuietDialogs dialogs;
-  dialogs.path = QString::fromStdString(kestrove::bench::MillionNameModule());
+  FakeDialogs dialogs;
+  dialogs.openAnswer = QString::fromStdString(kestrove::bench::MillionNameModule());
   SetDialogs(&dialogs);
   TKestrove window;
   window.show();

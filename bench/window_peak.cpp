@@ -14,27 +14,12 @@
 #include <QToolButton>
 #include <cstdio>
 
-#include "Dialogs.h"
+#include "FakeDialogs.h"
 #include "uApplication.h"
 #include "uMain.h"
 #include "uSettings.h"
 
 namespace {
-
-class OneAnswer : public IDialogs {
- public:
-  QString path;
-  bool OpenFile(QWidget*, const QString&, QString& fileName) override {
-    fileName = path;
-    return true;
-  }
-  bool SaveFile(QWidget*, const QString&, QString&, int&) override { return false; }
-  bool ChooseFont(QWidget*, QFont&) override { return false; }
-  void Information(QWidget*, const QString&, const QString&) override {}
-  void Error(QWidget*, const QString&, const QString& text) override {
-    std::fprintf(stderr, "error box: %s\n", qPrintable(text));
-  }
-};
 
 QString Status(const char* key) {
   QFile f(QStringLiteral("/proc/self/status"));
@@ -74,8 +59,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s MODULE\n", argv[0]);
     return 2;
   }
-  OneAnswer dialogs;
-  dialogs.path = QString::fromLocal8Bit(argv[1]);
+  FakeDialogs dialogs;
+  dialogs.openAnswer = QString::fromLocal8Bit(argv[1]);
   SetDialogs(&dialogs);
   TKestrove window;
   window.show();
@@ -95,6 +80,9 @@ int main(int argc, char** argv) {
               window.ListView->model()->rowCount(), opened, painted, end - painted);
   std::printf("after open: VmHWM %s, VmRSS %s\n", qPrintable(Status("VmHWM:")),
               qPrintable(Status("VmRSS:")));
+  for (const FakeDialogs::Box& box : dialogs.boxes) {
+    std::fprintf(stderr, "%s box: %s\n", qPrintable(box.kind), qPrintable(box.text));
+  }
   SetDialogs(nullptr);
-  return top.isNull() || bottom.isNull() ? 1 : 0;
+  return top.isNull() || bottom.isNull() || !dialogs.boxes.isEmpty() ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace kestrove::testing {
 
@@ -33,6 +34,12 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+inline void WriteWholeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
 
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -17,17 +17,7 @@ using kestrove::platform::ParseProfileInteger;
 using kestrove::platform::ProfileFile;
 using kestrove::testing::ReadWholeFile;
 using kestrove::testing::TempDir;
-
-namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
-
-}  // namespace
+using kestrove::testing::WriteWholeFile;
 
 TEST(ProfileInteger, ReadsDecimalAndBothHexFormsAndNothingElse) {
   struct Case {
@@ -59,17 +49,17 @@ TEST(ProfileInteger, ReadsDecimalAndBothHexFormsAndNothingElse) {
 TEST(ProfileFile, ReadsSectionsAndKeysWhateverTheirCaseAndBlanks) {
   TempDir dir;
   const std::string path = dir.File("k.ini");
-  WriteText(path,
-            "; comment\r\n"
-            "[Other]\r\n"
-            "Font.Name=Wrong\r\n"
-            "  [ settings ]  \r\n"
-            "  font.name  =  Courier New  \r\n"
-            "Font.Size=$0C\r\n"
-            "Font.Style=\"BOLD ITALIC\"\r\n"
-            "Font.Name=Second\r\n"
-            "[Settings]\r\n"
-            "Extra=from the duplicate section\r\n");
+  WriteWholeFile(path,
+                 "; comment\r\n"
+                 "[Other]\r\n"
+                 "Font.Name=Wrong\r\n"
+                 "  [ settings ]  \r\n"
+                 "  font.name  =  Courier New  \r\n"
+                 "Font.Size=$0C\r\n"
+                 "Font.Style=\"BOLD ITALIC\"\r\n"
+                 "Font.Name=Second\r\n"
+                 "[Settings]\r\n"
+                 "Extra=from the duplicate section\r\n");
   const ProfileFile ini(path, "k.ini");
   EXPECT_EQ(ini.ReadString("Settings", "Font.Name", "Tahoma"), "Courier New");
   EXPECT_EQ(ini.ReadInteger("Settings", "Font.Size", 8), 12);
@@ -106,7 +96,7 @@ TEST(ProfileFile, SurvivesOddFiles) {
   for (const Case& c : cases) {
     TempDir dir;
     const std::string path = dir.File("k.ini");
-    if (std::string(c.what) != "missing file") WriteText(path, c.content);
+    if (std::string(c.what) != "missing file") WriteWholeFile(path, c.content);
     const ProfileFile ini(path, "k.ini");
     EXPECT_EQ(ini.ReadString("Settings", "Font.Name", "Tahoma"), c.expected) << c.what;
   }
@@ -133,7 +123,7 @@ TEST(ProfileFile, WritesCreateTheFileAndKeepEveryOtherLine) {
       "\r\n"
       "[Last]\r\n"
       "b=2";
-  WriteText(path, rich);
+  WriteWholeFile(path, rich);
   ini.WriteInteger("Settings", "Font.Size", 12);
   ini.WriteString("Settings", "Font.Name", "Arial");
   ini.WriteString("New", "k", "v");
@@ -170,7 +160,7 @@ TEST(ProfileFile, WritesKeepOtherLinesByteForByte) {
 TEST(ProfileFile, ARefusedWriteSaysSoAndKeepsTheOldFile) {
   TempDir dir;
   const std::string path = dir.File("k.ini");
-  WriteText(path, "[Settings]\nFont.Name=Old\n");
+  WriteWholeFile(path, "[Settings]\nFont.Name=Old\n");
   ProfileFile ini(path, "k.ini");
   AtomicFile::FailWritesAfterForTesting(5);
   try {
@@ -192,7 +182,7 @@ TEST(ProfileFile, ARefusedWriteSaysSoAndKeepsTheOldFile) {
 TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   TempDir dir;
   const std::string path = dir.File("out.txt");
-  WriteText(path, "old content");
+  WriteWholeFile(path, "old content");
   {
     AtomicFile file;
     ASSERT_TRUE(file.Open(path));
@@ -231,7 +221,7 @@ TEST(AtomicFile, AFullDiskOrAReadOnlyFolderKeepsTheOldFile) {
     ~Unmount() { ::umount(at.c_str()); }
   } unmount{mountPoint};
   const std::string path = mountPoint + "/out.txt";
-  WriteText(path, "old content");
+  WriteWholeFile(path, "old content");
   {
     AtomicFile file;
     ASSERT_TRUE(file.Open(path));
@@ -260,7 +250,7 @@ TEST(AtomicFile, WritesThroughALinkAndKeepsPermissions) {
   TempDir dir;
   const std::string real = dir.File("real.txt");
   const std::string link = dir.File("link.txt");
-  WriteText(real, "old");
+  WriteWholeFile(real, "old");
   std::filesystem::permissions(real, std::filesystem::perms::owner_read |
                                          std::filesystem::perms::owner_write |
                                          std::filesystem::perms::group_read);
