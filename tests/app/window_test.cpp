@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
@@ -214,6 +215,32 @@ class WindowTest : public QObject {
     QVERIFY(!(model->flags(model->index(0, 1)) & Qt::ItemIsEditable));
     Open(path);
     QCOMPARE(Rows(0), (QStringList{"Original", "Second"}));
+  }
+
+  // F2 on a row edits its name even from the second column, and the
+  // selection is drawn only while the list has the focus.
+  void theListEditsNamesInPlaceAndHidesAnInactiveSelection() {
+    Open(Module("m.dll", {"First", "Second"}));
+    window_->show();
+    QApplication::setActiveWindow(window_.get());
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    auto* view = window_->ListView;
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(1, 1));
+    QTest::keyClick(view, Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(editor != nullptr);
+    QCOMPARE(editor->text(), QStringLiteral("Second"));
+    editor->setText(QStringLiteral("Renamed"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(Rows(0), (QStringList{"First", "Renamed"}));  // committed when events run
+    QCOMPARE(Rows(1), (QStringList{"1", "2"}));
+
+    const QPalette p = view->palette();
+    QCOMPARE(p.color(QPalette::Inactive, QPalette::Highlight),
+             p.color(QPalette::Inactive, QPalette::Base));
+    QVERIFY(p.color(QPalette::Active, QPalette::Highlight) !=
+            p.color(QPalette::Active, QPalette::Base));
   }
 
   void namesAreShownInTheLocal8BitEncoding() {
