@@ -84,13 +84,9 @@ bool TNameList::TryAdd(std::string_view name, std::size_t readable) {
   const std::size_t needed = s.size + name.size();
   // Room for a whole last block, so short names can be copied in blocks.
   if (needed + kBlock > s.capacity && !s.Grow(needed + kBlock)) return false;
-  try {
-    s.ends.push_back(0);  // room first, so a failure leaves the list as it was
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
   // The name may come straight from a mapped file, and this copy is where a
-  // file cut short faults: the list only grows once the copy has finished.
+  // file cut short faults. So it goes first, into room past the end of the
+  // list, and the list grows only once it has finished.
   const std::size_t blocks = (name.size() + kBlock - 1) / kBlock;
   char* to = s.bytes + s.size;
   if (blocks <= 4 && readable >= blocks * kBlock) {
@@ -101,8 +97,12 @@ bool TNameList::TryAdd(std::string_view name, std::size_t readable) {
   } else if (!name.empty()) {
     std::memcpy(to, name.data(), name.size());
   }
+  try {
+    s.ends.push_back(static_cast<std::uint32_t>(needed));
+  } catch (const std::bad_alloc&) {
+    return false;  // the list is as it was
+  }
   s.size = needed;
-  s.ends.back() = static_cast<std::uint32_t>(needed);
   return true;
 }
 
@@ -137,7 +137,8 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }
 
 // The offset of the first NUL in the `size` bytes at `p`, or `size` when
-// there is none. Names are short, so eight bytes are tested at a time.
+// there is none. Names are short, so sixteen (or eight) bytes are tested at
+// a time.
 std::uint64_t FindNul(const std::uint8_t* p, std::uint64_t size) {
   std::uint64_t i = 0;
 #if defined(__SSE2__)
