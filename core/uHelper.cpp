@@ -170,7 +170,6 @@ struct Pass {
   INameSink* sink;
   ReadOutcome outcome = ReadOutcome::Complete;
   std::size_t names = 0;
-  std::uint64_t expected = 0;  // how many names the table can hold
   bool rangeExceeded = false;
   bool stoppedBySink = false;
 };
@@ -193,8 +192,8 @@ void ReadTable(void* context) {
   if (count == 0) return;
   const ByteView table = image.RvaToVa(Le32(directory.data + kAddressOfNamesOffset), cursor);
   const std::uint64_t entries = table.size / 4;  // entries wholly in the view
-  pass.expected = std::min<std::uint64_t>({count, entries, kMaxNameIndex + 1ull});
-  if (!pass.sink->Begin(static_cast<std::size_t>(pass.expected))) {
+  const std::uint64_t expected = std::min<std::uint64_t>({count, entries, kMaxNameIndex + 1ull});
+  if (!pass.sink->Begin(static_cast<std::size_t>(expected))) {
     pass.stoppedBySink = true;
     return;
   }

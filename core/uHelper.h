@@ -41,8 +41,7 @@ class TNameList {
   void Add(std::string_view name);  // throws std::bad_alloc where TryAdd fails
   void Reserve(std::size_t names, std::size_t bytes);
 
-  // The names' bytes back to back, without separators.
-  const char* Bytes() const { return s_ ? s_->bytes : nullptr; }
+  // How many bytes the names hold together, without separators.
   std::size_t ByteCount() const { return s_ ? s_->size : 0; }
   // Whether this list and `other` share their bytes.
   bool SharesWith(const TNameList& other) const { return s_ && s_ == other.s_; }
